@@ -59,6 +59,20 @@ int main(int argc, char** argv) {
   printf("frames:       %lu video (%llu bytes), %lu aux\n", frames, bytes, aux);
   printf("I-frames:     %u; last position (%u, %u)\n", iframe, iframe, frame);
 
+  /* Random access: jump onto the last group, step back one group, fetch the first I-frame. */
+  if (iframe > 0 && MP4FileSetCurrentPos(rec, iframe, 0)) {
+    type = MP4FileGetNextFrame(rec, buffer, &length);
+    MP4FileGetCurrentPos(rec, &iframe, &frame);
+    printf("seek:         I-frame %u is %u bytes\n", iframe, length);
+    if (MP4FileGetPrevIFrame(rec, buffer, &length) != MP4_DATA_NONE) {
+      MP4FileGetCurrentPos(rec, &iframe, &frame);
+      printf("previous:     group %u starts with %u bytes\n", iframe, length);
+    }
+    if (MP4FileGetOneFrame(rec, 1, buffer, &length) != MP4_DATA_NONE) {
+      printf("first:        I-frame 1 is %u bytes\n", length);
+    }
+  }
+
   free(buffer);
   MP4FileClose(rec);
   return 0;

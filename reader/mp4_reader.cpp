@@ -162,20 +162,37 @@ uint32_t CMP4File::ReadNextTagged(FrameDest& dest, uint32_t* pdwDataType, bool b
     if (!bIFrameOnly && m_pFile->Position() >= m_pFile->Length()) return EndWithNone(pdwDataType);
     WaitWhileBusy();
     if (!ReadExact(m_pTagRec.get(), sizeof(MP4TAGRECORD))) return EndWithNone(pdwDataType);
-    const uint32_t n = m_pTagRec->Length();
     if (m_pTagRec->IsVideo()) {
-      bool bIFrame = false;
-      if (!ReadFrameData(dest, 0, n, MP4_TAG_IFRAME_MARK_OFFSET, bIFrameOnly, &bIFrame)) {
-        return EndWithNone(pdwDataType);
+      uint32_t dwCount = 0;
+      switch (DeliverTaggedVideo(dest, bIFrameOnly, &dwCount, pdwDataType)) {
+        case Outcome::kDelivered:
+          return dwCount;
+        case Outcome::kFailed:
+          return EndWithNone(pdwDataType);
+        case Outcome::kPassedOver:
+          continue;
       }
-      if (bIFrameOnly && !bIFrame) continue;
-      CountDelivered(bIFrame);
-      *pdwDataType = MP4_DATA_TAG_VIDEO;
-      return n;
     }
+    const uint32_t n = m_pTagRec->Length();
     if (!HasBytesLeft(n)) return EndWithNone(pdwDataType);
     Skip(n);
   }
+}
+
+// The record header is in m_pTagRec. Reads the payload and delivers it, unless it is passed
+// over (bIFrameOnly and no I-frame).
+CMP4File::Outcome CMP4File::DeliverTaggedVideo(FrameDest& dest, bool bIFrameOnly,
+                                               uint32_t* pdwCount, uint32_t* pdwDataType) {
+  const uint32_t n = m_pTagRec->Length();
+  bool bIFrame = false;
+  if (!ReadFrameData(dest, 0, n, MP4_TAG_IFRAME_MARK_OFFSET, bIFrameOnly, &bIFrame)) {
+    return Outcome::kFailed;
+  }
+  if (bIFrameOnly && !bIFrame) return Outcome::kPassedOver;
+  CountDelivered(bIFrame);
+  *pdwDataType = MP4_DATA_TAG_VIDEO;
+  *pdwCount = n;
+  return Outcome::kDelivered;
 }
 
 uint32_t CMP4File::ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly) {
@@ -185,27 +202,15 @@ uint32_t CMP4File::ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool
     WaitWhileBusy();
     if (!ReadExact(m_pUdRec.get(), sizeof(MP4UDRECORD))) return EndWithNone(pdwDataType);
     if (m_pUdRec->IsVideo()) {
-      if (!ReadExact(m_pUdFrameHdr.get(), sizeof(MP4UDFRAMEHEADER))) {
-        return EndWithNone(pdwDataType);
+      uint32_t dwCount = 0;
+      switch (DeliverUdVideo(dest, bIFrameOnly, &dwCount, pdwDataType)) {
+        case Outcome::kDelivered:
+          return dwCount;
+        case Outcome::kFailed:
+          return EndWithNone(pdwDataType);
+        case Outcome::kPassedOver:
+          continue;
       }
-      const uint32_t dwLength = m_pUdFrameHdr->Length();
-      // A length below 32 has no data count, and one whose byte count (+12) does not fit in
-      // 32 bits cannot be reported: either record is unreadable.
-      if (dwLength < MP4_UD_FRAME_LENGTH_BIAS || dwLength > UINT32_MAX - 12) {
-        return EndWithNone(pdwDataType);
-      }
-      bool bIFrame = false;
-      if (!ReadFrameData(dest, MP4_UD_HEADERS_SIZE, dwLength - MP4_UD_FRAME_LENGTH_BIAS,
-                         MP4_UD_IFRAME_MARK_OFFSET, bIFrameOnly, &bIFrame)) {
-        return EndWithNone(pdwDataType);
-      }
-      if (bIFrameOnly && !bIFrame) continue;
-      CountDelivered(bIFrame);
-      uint8_t* out = dest.Data();
-      std::memcpy(out, m_pUdRec.get(), sizeof(MP4UDRECORD));
-      std::memcpy(out + sizeof(MP4UDRECORD), m_pUdFrameHdr.get(), sizeof(MP4UDFRAMEHEADER));
-      *pdwDataType = MP4_DATA_UD_VIDEO;
-      return dwLength + 12;
     }
     if (m_pUdRec->IsAux()) {
       if (!ReadExact(m_pAuxLen.get(), 4)) return EndWithNone(pdwDataType);
@@ -224,6 +229,31 @@ uint32_t CMP4File::ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool
     }
     // Eight bytes that are no record header: consumed; the next eight are tried.
   }
+}
+
+// The record is in m_pUdRec. Reads the frame header and the data; as DeliverTaggedVideo.
+CMP4File::Outcome CMP4File::DeliverUdVideo(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                                           uint32_t* pdwDataType) {
+  if (!ReadExact(m_pUdFrameHdr.get(), sizeof(MP4UDFRAMEHEADER))) return Outcome::kFailed;
+  const uint32_t dwLength = m_pUdFrameHdr->Length();
+  // A length below 32 has no data count, and one whose byte count (+12) does not fit in
+  // 32 bits cannot be reported: either record is unreadable.
+  if (dwLength < MP4_UD_FRAME_LENGTH_BIAS || dwLength > UINT32_MAX - 12) {
+    return Outcome::kFailed;
+  }
+  bool bIFrame = false;
+  if (!ReadFrameData(dest, MP4_UD_HEADERS_SIZE, dwLength - MP4_UD_FRAME_LENGTH_BIAS,
+                     MP4_UD_IFRAME_MARK_OFFSET, bIFrameOnly, &bIFrame)) {
+    return Outcome::kFailed;
+  }
+  if (bIFrameOnly && !bIFrame) return Outcome::kPassedOver;
+  CountDelivered(bIFrame);
+  uint8_t* out = dest.Data();
+  std::memcpy(out, m_pUdRec.get(), sizeof(MP4UDRECORD));
+  std::memcpy(out + sizeof(MP4UDRECORD), m_pUdFrameHdr.get(), sizeof(MP4UDFRAMEHEADER));
+  *pdwDataType = MP4_DATA_UD_VIDEO;
+  *pdwCount = dwLength + 12;
+  return Outcome::kDelivered;
 }
 
 void CMP4File::ScanTimeRange() {

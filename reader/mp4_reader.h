@@ -12,11 +12,13 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/exclusive_file.h"
 #include "reader/frame_dest.h"
 #include "reader/mp4_format.h"
+#include "reader/record_index.h"
 
 class CMP4File {
  public:
@@ -53,6 +55,31 @@ class CMP4File {
   // MP4_DATA_UD_VIDEO), or MP4_DATA_NONE with 0. Never delivers MP4_DATA_UD_AUX.
   uint32_t GetNextIFrame(FrameDest dest, uint32_t* pdwDataType);
 
+  // Moves the reading position to a video record named by an I-frame number `a` and a frame
+  // count `b`; returns 1, or 0 on failure.
+  //  (0, 0): back to the first record, pair (0, 0); succeeds for any layout.
+  //  (a, 0): onto the anchor of group a (the a-th I-frame; for a = 0 the first video record,
+  //          when it is no I-frame), pair (a - 1, 0), so that delivering the anchor next
+  //          gives it its sequential label (a, 0).
+  //  (a, b): right behind the b-th video record counted from that anchor (the anchor being
+  //          the first, I-frames included, on across groups), pair (a, b).
+  // On failure the file position is where a walk from the first record stopped (in or at the
+  // end of the trailer when the target lies beyond the last record; offset 64 for an unknown
+  // layout); the pair is unchanged, except that when the anchor was found but fewer than b
+  // video records follow, the I-frame number already holds a.
+  uint32_t SetCurrentPos(uint32_t a, uint32_t b);
+  // Delivers the anchor of the previous group: from pair (k, x), k > 0, the anchor of group
+  // k - 1 (the (k-1)-th I-frame; for k = 1 the first video record when it is no I-frame),
+  // with pair (k - 1, 0) and the reading position right behind it. MP4_DATA_NONE with 0 when
+  // k is 0 (nothing else happens), when that group is empty, on a read failure or an unknown
+  // layout; the pair is then unchanged and the file position is where the walk stopped.
+  // A record of any size is delivered whole.
+  uint32_t GetPrevIFrame(FrameDest dest, uint32_t* pdwDataType);
+  // Delivers the I-frame of group `a` (for a = 0 the recording's first I-frame) as
+  // GetNextIFrame would after SetCurrentPos(a, 0), or MP4_DATA_NONE with 0 when that fails;
+  // in both cases it then repositions to (s, 0), s being the I-frame number on entry.
+  uint32_t GetOneFrame(uint32_t a, FrameDest dest, uint32_t* pdwDataType);
+
  private:
   bool DoOpen(const std::string& path, std::string* pWhy);
   void Destroy() noexcept;
@@ -72,6 +99,21 @@ class CMP4File {
   uint32_t ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly);
   void CountDelivered(bool bIFrame);
 
+  enum class Outcome { kDelivered, kPassedOver, kFailed };
+  Outcome DeliverTaggedVideo(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                             uint32_t* pdwDataType);
+  Outcome DeliverUdVideo(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                         uint32_t* pdwDataType);
+
+  // Positioning: the walk from the first record, through the record index.
+  bool LayoutIsKnown() const;
+  RecordIndex& Index();
+  bool ParseNextRecord(RecordIndex& index);
+  template <typename Enough>
+  void ParseUntil(RecordIndex& index, Enough enough);
+  std::optional<size_t> FindAnchor(uint32_t a);
+  std::optional<size_t> FindVideoFrom(size_t anchor, uint32_t b);
+
   void ScanTimeRange();
   uint32_t FindLastIFrame(uint8_t* pBuffer, uint32_t* pdwDataType);
   bool TryLastIFrameCandidate(uint64_t offset, uint8_t* pBuffer, uint32_t* pdwDataType,
@@ -88,4 +130,5 @@ class CMP4File {
   std::unique_ptr<MP4UDFRAMEHEADER> m_pUdFrameHdr;
   std::unique_ptr<uint8_t[]> m_pAuxLen;
   std::atomic<uint32_t> m_bBusy{0};
+  std::optional<RecordIndex> m_index;  // built by the first repositioning
 };

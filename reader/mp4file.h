@@ -103,6 +103,45 @@ MP4FILE_API uint32_t MP4FileGetNextFrame(void* hMP4, void* pBuffer, uint32_t* pd
  */
 MP4FILE_API uint32_t MP4FileGetNextIFrame(void* hMP4, void* pBuffer, uint32_t* pdwLength);
 
+/*
+ * Random access. The video records fall into groups: group k (k >= 1) is the k-th I-frame and
+ * the video records up to the next one; group 0 holds the video records before the first
+ * I-frame. A group's anchor is its first video record. Auxiliary and other records belong to
+ * no group and are never counted.
+ *
+ * MP4FileSetCurrentPos(h, a, b) moves the reading position and returns 1, or 0 on failure:
+ *   (0, 0)  back to the first record, pair (0, 0); works for any recording.
+ *   (a, 0)  onto the anchor of group a, pair (a - 1, 0): the next frame read is that anchor,
+ *           which then gets the pair (a, 0) as sequential reading would give it.
+ *   (a, b)  right behind the b-th video record counted from the anchor of group a, the anchor
+ *           being the first (the count runs on across groups, I-frames included); pair (a, b).
+ * On failure (no group a, fewer than b records after its anchor, unknown layout) reading
+ * delivers no further frame until a repositioning succeeds; (0, 0) always does. The pair is
+ * unchanged, except that when group a exists but the count b fails the I-frame number is a.
+ * Works for recordings of any size; the first call learns where the records lie, later ones
+ * jump there.
+ */
+MP4FILE_API uint32_t MP4FileSetCurrentPos(void* hMP4, uint32_t dwIFrameNo, uint32_t dwFrameNo);
+
+/*
+ * From the pair (k, x), k >= 1, delivers the anchor of group k - 1 (the (k-1)-th I-frame, or
+ * for k = 1 the first video record when the recording does not begin with an I-frame) with
+ * its MP4_DATA_TAG_VIDEO or MP4_DATA_UD_VIDEO type; the pair becomes (k - 1, 0) and reading
+ * goes on right behind it. Returns MP4_DATA_NONE (count 0, pair unchanged) when k is 0, when
+ * that group is empty, or on a damaged record. Records of any size are delivered whole.
+ */
+MP4FILE_API uint32_t MP4FileGetPrevIFrame(void* hMP4, void* pBuffer, uint32_t* pdwLength);
+
+/*
+ * Delivers the I-frame of group dwIFrameNo (0 and 1 both give the first I-frame), or
+ * MP4_DATA_NONE with count 0 when there is none. Afterwards, in both cases, the reader stands
+ * at the start of the group that was current on entry, as after
+ * MP4FileSetCurrentPos(h, s, 0) with s the I-frame number on entry: the next frame read is
+ * that group's I-frame again (for s = 0 the recording starts over).
+ */
+MP4FILE_API uint32_t MP4FileGetOneFrame(void* hMP4, uint32_t dwIFrameNo, void* pBuffer,
+                                        uint32_t* pdwLength);
+
 #ifdef __cplusplus
 }
 #endif

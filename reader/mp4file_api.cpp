@@ -73,4 +73,21 @@ uint32_t MP4FileGetNextIFrame(void* hMP4, void* pBuffer, uint32_t* pdwLength) {
   });
 }
 
+uint32_t MP4FileSetCurrentPos(void* hMP4, uint32_t dwIFrameNo, uint32_t dwFrameNo) {
+  if (hMP4 == nullptr) return 0;
+  return Reader(hMP4)->SetCurrentPos(dwIFrameNo, dwFrameNo);
+}
+
+uint32_t MP4FileGetPrevIFrame(void* hMP4, void* pBuffer, uint32_t* pdwLength) {
+  return DeliverFrame(hMP4, pdwLength, [&](CMP4File* reader, uint32_t* pdwDataType) {
+    return reader->GetPrevIFrame(FrameDest::Unbounded(pBuffer), pdwDataType);
+  });
+}
+
+uint32_t MP4FileGetOneFrame(void* hMP4, uint32_t dwIFrameNo, void* pBuffer, uint32_t* pdwLength) {
+  return DeliverFrame(hMP4, pdwLength, [&](CMP4File* reader, uint32_t* pdwDataType) {
+    return reader->GetOneFrame(dwIFrameNo, FrameDest::Unbounded(pBuffer), pdwDataType);
+  });
+}
+
 }  // extern "C"

@@ -7,7 +7,8 @@ int main(int argc, char** argv) {
   static const char* const kNames[] = {
       "MP4FileOpen",          "MP4FileClose",        "MP4FileGetHeader",
       "MP4FileGetInfo",       "MP4FileGetCurrentPos", "MP4FileGetNextFrame",
-      "MP4FileGetNextIFrame"};
+      "MP4FileGetNextIFrame", "MP4FileSetCurrentPos", "MP4FileGetPrevIFrame",
+      "MP4FileGetOneFrame"};
   if (argc != 2) return 2;
   void* lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
   if (lib == NULL) {

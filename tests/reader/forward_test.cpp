@@ -193,8 +193,7 @@ TEST(Forward, RecordClaimingMoreThanRemainsIsNotRead) {
   };
   const Case cases[] = {
       {"tagged other record",
-       [](RecordingBuilder& b) { b.TagRecordClaiming("INFO", 1, 1000000, Bytes(10, 1)); }, 17,
-       12},
+       [](RecordingBuilder& b) { b.TagRecordClaiming("INFO", 1, 1000000, Bytes(10, 1)); }, 17, 12},
       {"tagged video record",
        [](RecordingBuilder& b) {
          b.TagRecordClaiming("ZEVO", MP4_TAG_TYPE_VIDEO, 1000000, Bytes(10, 1));

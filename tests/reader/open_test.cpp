@@ -40,7 +40,8 @@ TEST(Open, AcceptsOnlyFilesWithBothTrailerMagics) {
        },
        false},
       {"first magic wrong",
-       [] { return RecordingBuilder(17).Magic(MP4_INFO_MAGIC ^ 1, MP4_INFO_MAGIC2).Build(); }, false},
+       [] { return RecordingBuilder(17).Magic(MP4_INFO_MAGIC ^ 1, MP4_INFO_MAGIC2).Build(); },
+       false},
       {"second magic wrong",
        [] { return RecordingBuilder(17).Magic(MP4_INFO_MAGIC, MP4_INFO_MAGIC2 + 1).Build(); },
        false},
@@ -105,7 +106,7 @@ TEST(Open, HeaderAndInfoCopyExactlyTheirSizes) {
   Bytes info(60, 0xCC);
   EXPECT_EQ(MP4FileGetInfo(rec.Handle(), info.data()), 1u);
   Bytes expected(file.end() - 52, file.end());
-  platform::StoreLe32(expected.data() + 8, 0x11223344);   // scanned, not stored
+  platform::StoreLe32(expected.data() + 8, 0x11223344);  // scanned, not stored
   platform::StoreLe32(expected.data() + 12, 0x55667788);
   EXPECT_EQ(Bytes(info.begin(), info.begin() + 52), expected);
   EXPECT_EQ(info[52], 0xCC);
@@ -146,8 +147,8 @@ struct TimeCase {
 TEST(Open, ScansTheTimesOfTheFirstAndLastIFrame) {
   const TimeCase cases[] = {
       {"no I-frame", [] { return RecordingBuilder(17).PFrame(1).PFrame(2); }, 0, 0},
-      {"one I-frame", [] { return RecordingBuilder(17).PFrame(1).IFrame(0x04030201); },
-       0x04030201, 0x04030201},
+      {"one I-frame", [] { return RecordingBuilder(17).PFrame(1).IFrame(0x04030201); }, 0x04030201,
+       0x04030201},
       {"last I-frame followed by P-frames and other records",
        [] {
          RecordingBuilder b(17);
