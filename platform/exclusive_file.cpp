@@ -37,6 +37,9 @@ ExclusiveFile::ExclusiveFile(const std::string& path, size_t bufferSize)
   const int flags = ::fcntl(m_fd, F_GETFL);
   if (flags >= 0) ::fcntl(m_fd, F_SETFL, flags & ~O_NONBLOCK);
   m_length = static_cast<uint64_t>(st.st_size);
+  // A small file needs no more buffer than itself.
+  m_bufferSize =
+      static_cast<size_t>(std::min<uint64_t>(m_bufferSize, std::max<uint64_t>(m_length, 1)));
   m_buffer = std::make_unique<uint8_t[]>(m_bufferSize);
 }
 

@@ -36,7 +36,6 @@ std::unique_ptr<CMP4File> CMP4File::Open(const std::string& path, std::string* p
 
 bool CMP4File::DoOpen(const std::string& path, std::string* pWhy) {
   m_bBusy = 0;
-  m_pScratch = std::make_unique<uint8_t[]>(MP4_SCRATCH_SIZE);  // zero-filled
   m_pHeader = std::make_unique<MP4FILEHEADER>();
   m_pInfo = std::make_unique<MP4FILEINFO>();
   m_pTagRec = std::make_unique<MP4TAGRECORD>();
@@ -45,6 +44,10 @@ bool CMP4File::DoOpen(const std::string& path, std::string* pWhy) {
   m_pAuxLen = std::make_unique<uint8_t[]>(4);
 
   m_pFile = std::make_unique<platform::ExclusiveFile>(path);  // throws FileError with a reason
+  // No record the reader reads for its own use can be longer than the file: a small file
+  // needs no full-size scratch buffer. It still holds the 79 bytes of a record's head.
+  m_nScratchSize = std::clamp<uint64_t>(m_pFile->Length(), 128, MP4_SCRATCH_SIZE);
+  m_pScratch = std::make_unique<uint8_t[]>(m_nScratchSize);  // zero-filled
   if (!ReadExact(m_pHeader.get(), sizeof(MP4FILEHEADER))) {
     *pWhy = path + ": too short for a raw recording";
     return false;
@@ -269,7 +272,7 @@ void CMP4File::ScanTimeRange() {
     return;
   }
   uint32_t dwDataType = MP4_DATA_NONE;
-  GetNextIFrame(FrameDest::Bounded(m_pScratch.get(), MP4_SCRATCH_SIZE), &dwDataType);
+  GetNextIFrame(FrameDest::Bounded(m_pScratch.get(), m_nScratchSize), &dwDataType);
   timeOf(dwDataType, &dwStartTime);
   dwDataType = MP4_DATA_NONE;
   FindLastIFrame(m_pScratch.get(), &dwDataType);
@@ -306,11 +309,11 @@ uint32_t CMP4File::FindLastIFrame(uint8_t* pBuffer, uint32_t* pdwDataType) {
     }
     const uint64_t length = m_pFile->Length();
     if (length < sizeof(MP4FILEINFO) + headerSize) return 0;
-    constexpr size_t kBlockSize = 1 << 20;
+    uint64_t highest = length - sizeof(MP4FILEINFO) - headerSize;
+    const size_t kBlockSize = static_cast<size_t>(std::min<uint64_t>(1 << 20, highest + 8));
     std::vector<uint8_t> block(kBlockSize);
     // Candidates start at offsets 0..highest; each block covers the next candidates down,
     // plus the 7 bytes of overlap that a pattern starting at its top needs.
-    uint64_t highest = length - sizeof(MP4FILEINFO) - headerSize;
     for (;;) {
       const uint64_t end = highest + sizeof(pattern);
       const uint64_t start = end > kBlockSize ? end - kBlockSize : 0;

@@ -125,6 +125,7 @@ class CMP4File {
   uint32_t m_nFrameNo = 0;
   std::unique_ptr<platform::ExclusiveFile> m_pFile;
   std::unique_ptr<uint8_t[]> m_pScratch;
+  size_t m_nScratchSize = 0;
   std::unique_ptr<MP4TAGRECORD> m_pTagRec;
   std::unique_ptr<MP4UDRECORD> m_pUdRec;
   std::unique_ptr<MP4UDFRAMEHEADER> m_pUdFrameHdr;

@@ -1,5 +1,6 @@
 #include "tools/recording/recording_builder.h"
 
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <stdexcept>
@@ -18,6 +19,24 @@ void AppendLe32(Bytes& out, uint32_t v) {
 }
 
 void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+// The 8-byte record and 36-byte frame header of a user-data video record.
+Bytes UdVideoHeaders(uint32_t dwLength, uint32_t time) {
+  Bytes headers(MP4_UD_START_CODE, MP4_UD_START_CODE + 4);
+  AppendLe32(headers, MP4_UD_KIND_VIDEO);
+  AppendLe32(headers, dwLength);
+  AppendLe32(headers, time);
+  headers.resize(MP4_UD_HEADERS_SIZE, 0xDD);
+  return headers;
+}
+
+// Offset of the 01 that ends a 00 00 01 after the record's own start code, or 0 for none.
+size_t StrayStartCodeEnd(const Bytes& bytes) {
+  for (size_t i = 4; i < bytes.size(); ++i) {
+    if (bytes[i] == 1 && bytes[i - 1] == 0 && bytes[i - 2] == 0) return i;
+  }
+  return 0;
+}
 
 }  // namespace
 
@@ -79,6 +98,23 @@ RecordingBuilder& RecordingBuilder::PFrame(uint32_t time, size_t dataSize) {
   return Frame(time, SyntheticData(false, dataSize));
 }
 
+RecordingBuilder& RecordingBuilder::StreamFrame(uint32_t time, const Bytes& esFrame) {
+  if (m_layout != MP4_LAYOUT_USERDATA) return Frame(time, esFrame);
+  Bytes data = SyntheticData(false, MP4_UD_IFRAME_MARK_OFFSET);  // filler: never 00
+  Append(data, esFrame);
+  constexpr size_t timeOffset = sizeof(MP4UDRECORD) + offsetof(MP4UDFRAMEHEADER, dwTime);
+  auto length = [&data] { return static_cast<uint32_t>(data.size() + MP4_UD_FRAME_LENGTH_BIAS); };
+  while (const size_t end = StrayStartCodeEnd(UdVideoHeaders(length(), time))) {
+    // Zero bytes after the frame's last start code are stuffing to a decoder.
+    if (end < timeOffset) {
+      data.push_back(0);
+    } else {
+      ++time;
+    }
+  }
+  return UdVideoClaiming(length(), time, data);
+}
+
 RecordingBuilder& RecordingBuilder::Frame(uint32_t time, const Bytes& data) {
   if (m_layout == MP4_LAYOUT_USERDATA) {
     return UdVideoClaiming(static_cast<uint32_t>(data.size() + 32), time, data);
@@ -110,11 +146,7 @@ RecordingBuilder& RecordingBuilder::TagRecordClaiming(const char tag[4], uint32_
 
 RecordingBuilder& RecordingBuilder::UdVideoClaiming(uint32_t dwLength, uint32_t time,
                                                     const Bytes& data) {
-  Bytes record(MP4_UD_START_CODE, MP4_UD_START_CODE + 4);
-  AppendLe32(record, MP4_UD_KIND_VIDEO);
-  AppendLe32(record, dwLength);
-  AppendLe32(record, time);
-  record.resize(record.size() + 28, 0xDD);
+  Bytes record = UdVideoHeaders(dwLength, time);
   Append(record, data);
   if (dwLength >= 32 && dwLength - 32 == data.size()) {
     const bool iframe =

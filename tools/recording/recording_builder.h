@@ -34,6 +34,13 @@ class RecordingBuilder {
   // A synthetic I- or P-frame of `dataSize` bytes (made long enough to hold the I-frame mark).
   RecordingBuilder& IFrame(uint32_t time, size_t dataSize = 64);
   RecordingBuilder& PFrame(uint32_t time, size_t dataSize = 64);
+  // A frame of an MPEG-4 elementary stream (from its GOV or VOP start code on), stored so that
+  // the delivered record still decodes as MPEG-4. Tagged layout: as Frame. User-data layout:
+  // behind a 31-byte filler prefix, so that a GOV lands on the I-frame mark; a decoder reads
+  // the record's headers and prefix as user data, so they must hold no 00 00 01. Where the
+  // length or time bytes would form one with their neighbours, the data gets trailing zero
+  // bytes and the time is moved on by 1, as often as needed.
+  RecordingBuilder& StreamFrame(uint32_t time, const Bytes& esFrame);
 
   // Tagged layout: any record, with its length field set to `payload.size()` or to `length`.
   RecordingBuilder& TagRecord(const char tag[4], uint32_t type, const Bytes& payload);
