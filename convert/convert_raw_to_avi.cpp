@@ -18,7 +18,7 @@ using platform::AVIIF_KEYFRAME;
 
 // The frame buffer starts at a picture's uncompressed size, but never above this: it grows
 // for any larger record, and a damaged trailer must not make us allocate gigabytes up front.
-constexpr size_t kInitialFrameBufferLimit = size_t{32} << 20;
+constexpr size_t kInitialFrameBufferLimit = size_t{1} << 20;
 
 uint32_t FourCc(const char (&code)[5]) {
   return platform::LoadLe32(reinterpret_cast<const uint8_t*>(code));

@@ -179,7 +179,7 @@ void AtomicFileWriter::Write(const void* data, size_t size) {
   }
   const auto at = static_cast<size_t>(m_position - m_bufferStart);
   std::memcpy(m_buffer.get() + at, bytes, size);
-  m_bufferFill = at + size;
+  m_bufferFill = std::max(m_bufferFill, at + size);
   m_position += size;
 }
 

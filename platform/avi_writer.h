@@ -96,7 +96,8 @@ struct AviWriterOptions {
   // and the file goes on in a new part; only a part holding a single larger sample exceeds it.
   // At most 2 GiB.
   uint32_t riffSizeThreshold = uint32_t{1} << 30;
-  // The most RIFF parts a file may have; the stream header reserves 16 bytes for each.
+  // The most RIFF parts a file may have, 1 to 65536; the stream header reserves 16 bytes for
+  // each.
   uint32_t maxRiffCount = 256;
 };
 
@@ -133,8 +134,8 @@ class AviWriter {
   // writer only throws.
   void WriteSample(uint32_t position, const uint8_t* data, size_t size, uint32_t flags);
 
-  // Writes the indexes, completes the headers and finishes the ByteWriter. Throws WriteError;
-  // std::logic_error when called twice.
+  // Writes the indexes, completes the headers and finishes the ByteWriter. Throws WriteError.
+  // After a successful Finish every call throws std::logic_error.
   void Finish();
 
  private:

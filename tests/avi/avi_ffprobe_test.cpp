@@ -16,8 +16,8 @@
 
 namespace {
 
+using avi_test::PlannedSample;
 using avi_test::RunCommand;
-using avi_test::SampleSpec;
 
 std::map<std::string, std::string> KeyValues(const std::string& text) {
   std::map<std::string, std::string> values;
@@ -30,7 +30,7 @@ std::map<std::string, std::string> KeyValues(const std::string& text) {
 }
 
 // "pts,flags" per packet, as ffprobe prints them: K in the flags marks a key frame.
-std::string ExpectedPackets(const std::vector<SampleSpec>& samples) {
+std::string ExpectedPackets(const std::vector<PlannedSample>& samples) {
   std::string packets;
   for (const auto& s : avi_test::ExpectedSamples(samples)) {
     if (s.bytes.empty()) continue;  // empty chunks advance the clock but are no packets
@@ -43,7 +43,7 @@ TEST(AviFfprobe, ReadsEveryPacketAtItsPosition) {
   if (::access(avi_test::kFfprobe, X_OK) != 0) GTEST_SKIP() << "no ffprobe";
   struct Case {
     const char* name;
-    std::vector<SampleSpec> samples;
+    std::vector<PlannedSample> samples;
     platform::AviWriterOptions options;
   };
   const std::vector<Case> cases = {

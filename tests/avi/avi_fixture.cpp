@@ -41,15 +41,15 @@ std::vector<uint8_t> Payload(size_t size, uint32_t seed) {
   return bytes;
 }
 
-void WriteSamples(platform::AviWriter& writer, const std::vector<SampleSpec>& samples) {
-  for (const SampleSpec& s : samples) {
+void WriteSamples(platform::AviWriter& writer, const std::vector<PlannedSample>& samples) {
+  for (const PlannedSample& s : samples) {
     const std::vector<uint8_t> payload = Payload(s.size, s.position);
     writer.WriteSample(s.position, payload.data(), payload.size(),
                        s.key ? platform::AVIIF_KEYFRAME : 0);
   }
 }
 
-std::vector<uint8_t> WriteAvi(const std::vector<SampleSpec>& samples,
+std::vector<uint8_t> WriteAvi(const std::vector<PlannedSample>& samples,
                               const platform::AviWriterOptions& options) {
   auto memory = std::make_unique<platform::MemoryWriter>();
   const platform::MemoryWriter& out = *memory;
@@ -59,9 +59,9 @@ std::vector<uint8_t> WriteAvi(const std::vector<SampleSpec>& samples,
   return out.Bytes();
 }
 
-std::vector<testing_support::AviSample> ExpectedSamples(const std::vector<SampleSpec>& samples) {
+std::vector<testing_support::AviSample> ExpectedSamples(const std::vector<PlannedSample>& samples) {
   std::vector<testing_support::AviSample> expected;
-  for (const SampleSpec& s : samples) {
+  for (const PlannedSample& s : samples) {
     while (!expected.empty() && expected.back().position + 1 < s.position) {
       expected.push_back({expected.back().position + 1, {}, false});
     }
@@ -70,16 +70,16 @@ std::vector<testing_support::AviSample> ExpectedSamples(const std::vector<Sample
   return expected;
 }
 
-std::vector<SampleSpec> Sequence(uint32_t first, uint32_t count, size_t baseSize) {
-  std::vector<SampleSpec> samples;
+std::vector<PlannedSample> Sequence(uint32_t first, uint32_t count, size_t baseSize) {
+  std::vector<PlannedSample> samples;
   for (uint32_t i = 0; i < count; ++i) {
     samples.push_back({first + i, baseSize + (i * 37) % 101, i % 5 == 0});
   }
   return samples;
 }
 
-std::vector<SampleSpec> SplitSamples() {
-  std::vector<SampleSpec> samples = Sequence(10, 60, 150);
+std::vector<PlannedSample> SplitSamples() {
+  std::vector<PlannedSample> samples = Sequence(10, 60, 150);
   samples.erase(samples.begin() + 20, samples.begin() + 24);
   samples[40].size = 5000;
   return samples;

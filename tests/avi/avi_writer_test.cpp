@@ -21,7 +21,7 @@ namespace {
 
 using avi_test::ExpectedSamples;
 using avi_test::kSplitOptions;
-using avi_test::SampleSpec;
+using avi_test::PlannedSample;
 using avi_test::Sequence;
 using avi_test::SplitSamples;
 using avi_test::WriteAvi;
@@ -37,7 +37,7 @@ constexpr uint32_t kAvihFlags = 0x910;  // has index, interleaved, trust chunk t
 
 struct RoundTripCase {
   const char* name;
-  std::vector<SampleSpec> samples;
+  std::vector<PlannedSample> samples;
 };
 
 TEST(AviWriter, PlainFileRoundTripsEverySampleAtItsPosition) {
@@ -142,7 +142,7 @@ TEST(AviWriter, FrameDurationIsRoundedToMicroseconds) {
 }
 
 TEST(AviWriter, LargeFileContinuesInOpenDmlPartsWithEverySampleInPlace) {
-  const std::vector<SampleSpec> samples = SplitSamples();
+  const std::vector<PlannedSample> samples = SplitSamples();
   const AviFile file = ParseAvi(WriteAvi(samples, kSplitOptions));
   const auto expected = ExpectedSamples(samples);
 
@@ -257,7 +257,7 @@ TEST(AviWriter, OutputErrorsReachTheCaller) {
 TEST(AviWriter, FileAppearsOnlyWhenFinished) {
   const testing_support::TempDir dir;
   const std::string path = dir.File("out.avi");
-  const std::vector<SampleSpec> samples = Sequence(0, 20, 100);
+  const std::vector<PlannedSample> samples = Sequence(0, 20, 100);
   {
     AviWriter abandoned(std::make_unique<platform::AtomicFileWriter>(path), avi_test::StreamInfo(),
                         avi_test::Format(), kSplitOptions);
