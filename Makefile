@@ -24,6 +24,16 @@ test-asan: deps
 	cmake --build --preset asan
 	ctest --preset asan
 
+# FUZZ_SECONDS per target; findings land in build/fuzz/work/<target>.
+FUZZ_SECONDS ?= 300
+fuzz: deps
+	scripts/fuzz.sh $(FUZZ_SECONDS)
+
+# The benchmarks (bench/run.sh): recordings of 100 MB and 1 GiB are generated into /tmp and
+# kept; the table lands in bench/results.md.
+bench: build
+	bench/run.sh build/release
+
 format:
 	clang-format -i $$(git ls-files '*.cpp' '*.h' '*.c')
 

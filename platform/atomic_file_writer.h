@@ -22,7 +22,8 @@ namespace platform {
 // Writes are buffered (bufferSize bytes). A write at least as large as the buffer goes straight
 // to the file after the buffer is flushed, so large payloads are not copied. A Seek back into
 // the buffered bytes costs nothing, which makes patching a recent header cheap. All offsets
-// are 64-bit.
+// are 64-bit. The writeback of written bytes is started every few megabytes, so the disk works
+// while the caller goes on and Finish's sync finds little left to do.
 //
 // Not thread-safe: one thread at a time.
 class AtomicFileWriter final : public ByteWriter {
@@ -66,6 +67,7 @@ class AtomicFileWriter final : public ByteWriter {
   void RequireWriting() const;
   void Flush();
   void WriteAt(const uint8_t* data, size_t size, uint64_t offset);
+  void StartWriteback(uint64_t writtenUpTo);
   void Publish();
 
   std::string m_finalPath;
@@ -81,6 +83,9 @@ class AtomicFileWriter final : public ByteWriter {
   size_t m_bufferSize;
   uint64_t m_bufferStart = 0;
   size_t m_bufferFill = 0;
+  // Writeback has been started for the file bytes before this offset.
+  static constexpr uint64_t kWritebackStretch = uint64_t{8} << 20;
+  uint64_t m_writebackFrom = 0;
 };
 
 }  // namespace platform

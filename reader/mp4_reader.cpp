@@ -328,7 +328,10 @@ uint32_t CMP4File::FindLastIFrame(uint8_t* pBuffer, uint32_t* pdwDataType) {
             static_cast<size_t>(static_cast<const uint8_t*>(hit) - block.data()) - rareByte;
         if (std::memcmp(block.data() + at, pattern, sizeof(pattern)) == 0) {
           uint32_t dwCount = 0;
-          if (TryLastIFrameCandidate(start + at, pBuffer, pdwDataType, &dwCount)) return dwCount;
+          if (TryLastIFrameCandidate(start + at, block.data() + at, size - at, pBuffer, pdwDataType,
+                                     &dwCount)) {
+            return dwCount;
+          }
         }
         searchEnd = at;
       }
@@ -340,16 +343,40 @@ uint32_t CMP4File::FindLastIFrame(uint8_t* pBuffer, uint32_t* pdwDataType) {
   }
 }
 
-// Verifies one candidate as the byte-by-byte search would read it. Only the bytes the open
-// needs are put in `pBuffer` (the mark and the time); the rest of the record is not read.
-bool CMP4File::TryLastIFrameCandidate(uint64_t offset, uint8_t* pBuffer, uint32_t* pdwDataType,
-                                      uint32_t* pdwCount) {
-  m_pFile->Seek(offset);
-  if (m_pHeader->Layout() == MP4_LAYOUT_TAGGED) {
-    if (!ReadExact(m_pTagRec.get(), sizeof(MP4TAGRECORD)) || !m_pTagRec->IsVideo()) return false;
+// Verifies one candidate as the byte-by-byte search would read it: the same length tests on
+// the same bytes, and the same bytes left in `pBuffer` (the mark and the time; the rest of the
+// record is not read). The bytes that decide are the candidate's head (record header, frame
+// header and mark); they are taken from the search block, which holds them for all but the
+// candidates at its very top. Reading them from the file instead would refill the read-ahead
+// buffer at every candidate and copy the searched bytes many times over.
+bool CMP4File::TryLastIFrameCandidate(uint64_t offset, const uint8_t* pInBlock, size_t nInBlock,
+                                      uint8_t* pBuffer, uint32_t* pdwDataType, uint32_t* pdwCount) {
+  constexpr size_t kTagNeeded = MP4_TAG_IFRAME_MARK_OFFSET + kMarkSize;
+  constexpr size_t kUdNeeded = MP4_UD_IFRAME_MARK_OFFSET + kMarkSize;
+  constexpr size_t kTagHead = sizeof(MP4TAGRECORD) + kTagNeeded;  // 32
+  constexpr size_t kUdHead = MP4_UD_HEADERS_SIZE + kUdNeeded;     // 79
+  const bool bTagged = m_pHeader->Layout() == MP4_LAYOUT_TAGGED;
+  const uint64_t length = m_pFile->Length();
+  const uint64_t left = offset < length ? length - offset : 0;  // bytes from the candidate on
+  const size_t have = static_cast<size_t>(std::min<uint64_t>(bTagged ? kTagHead : kUdHead, left));
+  uint8_t head[kUdHead];
+  const uint8_t* p = pInBlock;
+  if (nInBlock < have) {
+    try {
+      m_pFile->Seek(offset);
+      if (m_pFile->Read(head, have) != have) return false;
+    } catch (const platform::FileError&) {
+      return false;
+    }
+    p = head;
+  }
+  if (bTagged) {
+    if (left < sizeof(MP4TAGRECORD)) return false;
+    std::memcpy(m_pTagRec.get(), p, sizeof(MP4TAGRECORD));
+    if (!m_pTagRec->IsVideo()) return false;
     const uint32_t n = m_pTagRec->Length();
-    constexpr size_t kNeeded = MP4_TAG_IFRAME_MARK_OFFSET + kMarkSize;
-    if (!HasBytesLeft(n) || n < kNeeded || !ReadExact(pBuffer, kNeeded)) return false;
+    if (left - sizeof(MP4TAGRECORD) < n || n < kTagNeeded) return false;
+    std::memcpy(pBuffer, p + sizeof(MP4TAGRECORD), kTagNeeded);
     if (std::memcmp(pBuffer + MP4_TAG_IFRAME_MARK_OFFSET, MP4_GOV_START_CODE, kMarkSize) != 0) {
       return false;
     }
@@ -357,15 +384,17 @@ bool CMP4File::TryLastIFrameCandidate(uint64_t offset, uint8_t* pBuffer, uint32_
     *pdwCount = n;
     return true;
   }
-  if (!ReadExact(m_pUdRec.get(), sizeof(MP4UDRECORD)) || !m_pUdRec->IsVideo()) return false;
-  if (!ReadExact(m_pUdFrameHdr.get(), sizeof(MP4UDFRAMEHEADER))) return false;
+  if (left < sizeof(MP4UDRECORD)) return false;
+  std::memcpy(m_pUdRec.get(), p, sizeof(MP4UDRECORD));
+  if (!m_pUdRec->IsVideo()) return false;
+  if (left - sizeof(MP4UDRECORD) < sizeof(MP4UDFRAMEHEADER)) return false;
+  std::memcpy(m_pUdFrameHdr.get(), p + sizeof(MP4UDRECORD), sizeof(MP4UDFRAMEHEADER));
   const uint32_t dwLength = m_pUdFrameHdr->Length();
   if (dwLength < MP4_UD_FRAME_LENGTH_BIAS || dwLength > UINT32_MAX - 12) return false;
   const uint32_t n = dwLength - MP4_UD_FRAME_LENGTH_BIAS;
-  constexpr size_t kNeeded = MP4_UD_IFRAME_MARK_OFFSET + kMarkSize;
-  if (!HasBytesLeft(n) || n < kNeeded) return false;
+  if (left - MP4_UD_HEADERS_SIZE < n || n < kUdNeeded) return false;
   uint8_t* data = pBuffer + MP4_UD_HEADERS_SIZE;
-  if (!ReadExact(data, kNeeded)) return false;
+  std::memcpy(data, p + MP4_UD_HEADERS_SIZE, kUdNeeded);
   if (std::memcmp(data + MP4_UD_IFRAME_MARK_OFFSET, MP4_GOV_START_CODE, kMarkSize) != 0) {
     return false;
   }

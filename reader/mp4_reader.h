@@ -116,8 +116,9 @@ class CMP4File {
 
   void ScanTimeRange();
   uint32_t FindLastIFrame(uint8_t* pBuffer, uint32_t* pdwDataType);
-  bool TryLastIFrameCandidate(uint64_t offset, uint8_t* pBuffer, uint32_t* pdwDataType,
-                              uint32_t* pdwCount);
+  // `pInBlock`: the candidate's bytes as the search read them, `nInBlock` of them.
+  bool TryLastIFrameCandidate(uint64_t offset, const uint8_t* pInBlock, size_t nInBlock,
+                              uint8_t* pBuffer, uint32_t* pdwDataType, uint32_t* pdwCount);
 
   std::unique_ptr<MP4FILEHEADER> m_pHeader;
   std::unique_ptr<MP4FILEINFO> m_pInfo;

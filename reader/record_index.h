@@ -3,14 +3,16 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <optional>
-#include <vector>
 
 // Every walk from the first record (offset 64) meets the same records in the same order, so
 // what one walk learns serves all later ones: the reader records each video record it parses
 // and where the walk ends, and repositioning then jumps instead of walking again.
 //
 // Costs 12 bytes per video record and 4 per I-frame; records that are not video cost nothing.
+// The entries live in deques, which grow by small blocks: a vector would double, holding up to
+// twice what it needs and, while it moves, three times.
 class RecordIndex {
  public:
   // `headerSize` is the bytes in front of a video record's data: 12 (tagged) or 44 (user data).
@@ -44,9 +46,9 @@ class RecordIndex {
   static constexpr uint64_t kIFrameBit = uint64_t{1} << 63;
 
   uint32_t m_headerSize;
-  std::vector<uint64_t> m_starts;  // with the I-frame mark in the top bit
-  std::vector<uint32_t> m_dataSizes;
-  std::vector<uint32_t> m_iframes;
+  std::deque<uint64_t> m_starts;  // with the I-frame mark in the top bit
+  std::deque<uint32_t> m_dataSizes;
+  std::deque<uint32_t> m_iframes;
   uint64_t m_parsedUpTo = 64;
   std::optional<uint64_t> m_endsAt;
 };

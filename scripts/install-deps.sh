@@ -7,9 +7,10 @@ packages=(
   build-essential cmake ninja-build pkg-config clang-format
   libgtest-dev libgmock-dev libbenchmark-dev
   libcli11-dev nlohmann-json3-dev
-  qt6-base-dev qt6-base-dev-tools libgl-dev
+  qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
   ffmpeg xvfb xauth
   clang libclang-rt-14-dev
+  time jq # bench/run.sh: peak memory of whole processes, and reading reader_bench's results
 )
 
 missing=()

@@ -5,14 +5,17 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "convert/convert_raw_to_avi.h"
 #include "reader/mp4file.h"
+#include "tests/app/app_files.h"
 #include "tests/app/file_size_limit.h"
 #include "tests/app/recording_ui.h"
 #include "tests/support/temp_dir.h"
@@ -29,33 +32,16 @@ using testing::StartsWith;
 using testing_support::Delete;
 using testing_support::Enable;
 using testing_support::Insert;
+using testing_support::IsAvi;
 using testing_support::ReadFileBytes;
 using testing_support::RecordingUi;
 using testing_support::Reset;
 using testing_support::TempDir;
 using testing_support::UiCall;
 using testing_support::WriteFileBytes;
+using testing_support::WriteRecording;
 
 using Lines = std::vector<std::string>;
-
-void WriteRecording(const std::string& path, int frames = 8) {
-  RecordingBuilder builder(MP4_LAYOUT_TAGGED);
-  for (int i = 0; i < frames; ++i) {
-    if (i % 4 == 0) {
-      builder.IFrame(static_cast<uint32_t>(i + 1));
-    } else {
-      builder.PFrame(static_cast<uint32_t>(i + 1));
-    }
-  }
-  builder.WriteTo(path);
-}
-
-bool IsAvi(const std::string& path) {
-  if (!fs::is_regular_file(path)) return false;
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return bytes.size() > 12 && std::string(bytes.begin(), bytes.begin() + 4) == "RIFF" &&
-         std::string(bytes.begin() + 8, bytes.begin() + 12) == "AVI ";
-}
 
 // The names in `folder`, to see that nothing is left behind.
 std::vector<std::string> Names(const fs::path& folder) {
@@ -91,13 +77,25 @@ std::vector<UiCall> ConversionCalls(const std::string& avi) {
   return {Insert(1, Converting(avi)), Delete(1), Insert(1, Converted(avi))};
 }
 
+ConversionRequest Request(bool bSingleFile, const std::string& path) {
+  ConversionRequest request;
+  request.bSingleFile = bSingleFile;
+  request.path = path;
+  return request;
+}
+
+BatchSummary Summary(int converted, int failed) {
+  BatchSummary summary;
+  summary.converted = converted;
+  summary.failed = failed;
+  return summary;
+}
+
 class BatchDriverTest : public testing::Test {
  protected:
-  ConversionRequest FolderRequest() const {
-    return {.bSingleFile = false, .path = m_dir.Path().string()};
-  }
+  ConversionRequest FolderRequest() const { return Request(false, m_dir.Path().string()); }
   ConversionRequest FileRequest(const std::string& name) const {
-    return {.bSingleFile = true, .path = m_dir.File(name)};
+    return Request(true, m_dir.File(name));
   }
   void WriteRecordings(std::initializer_list<const char*> names) {
     for (const char* name : names) WriteRecording(m_dir.File(name));
@@ -218,7 +216,7 @@ TEST_F(BatchDriverTest, FolderLinesNameTheFolderAbsolutely) {
   WriteRecording(m_dir.File("rec/a.raw"));
   {
     const CurrentFolder inDir(m_dir.Path());
-    ConvertRawFiles({.bSingleFile = false, .path = "./rec/."}, m_ui, m_control);
+    ConvertRawFiles(Request(false, "./rec/."), m_ui, m_control);
   }
   EXPECT_EQ(m_ui.Lines(), (Lines{kBannerLine, Converted(m_dir.File("rec/a.avi"))}));
 }
@@ -233,6 +231,8 @@ struct FolderCase {
   BatchSummary summary;
 };
 
+void PrintTo(const FolderCase& c, std::ostream* os) { *os << c.name; }
+
 class FolderContentsTest : public testing::TestWithParam<FolderCase> {};
 
 TEST_P(FolderContentsTest, ListsWhatItConverts) {
@@ -245,8 +245,7 @@ TEST_P(FolderContentsTest, ListsWhatItConverts) {
   RecordingUi ui;
   BatchControl control;
 
-  const BatchSummary summary =
-      ConvertRawFiles({.bSingleFile = false, .path = dir.Path().string()}, ui, control);
+  const BatchSummary summary = ConvertRawFiles(Request(false, dir.Path().string()), ui, control);
 
   std::vector<Matcher<std::string>> lines{kBannerLine};
   for (const Matcher<std::string>& line : GetParam().lines(dir)) lines.push_back(line);
@@ -261,26 +260,28 @@ INSTANTIATE_TEST_SUITE_P(
     Folders, FolderContentsTest,
     testing::Values(
         FolderCase{"Empty", [](const TempDir&) {},
-                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; }},
+                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; },
+                   Summary(0, 0)},
         FolderCase{"OnlyAFolderNamedRaw",
                    [](const TempDir& d) {
                      fs::create_directory(d.File("x.raw"));
                      WriteRecording(d.File("x.raw/inner.raw"));
                    },
-                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; }},
+                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; },
+                   Summary(0, 0)},
         FolderCase{"NoRawNames",
                    [](const TempDir& d) {
                      for (const char* name : {"raw", "a.raw.bak", "clip.avi", "rawdata"}) {
                        WriteRecording(d.File(name));
                      }
                    },
-                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; }},
+                   [](const TempDir&) { return std::vector<Matcher<std::string>>{}; },
+                   Summary(0, 0)},
         FolderCase{"UpperCaseName", [](const TempDir& d) { WriteRecording(d.File("CAM1.RAW")); },
                    [](const TempDir& d) {
-                     return std::vector<Matcher<std::string>>{
-                         Converted(d.File("CAM1.RAW.avi"))};
+                     return std::vector<Matcher<std::string>>{Converted(d.File("CAM1.RAW.avi"))};
                    },
-                   {.converted = 1}},
+                   Summary(1, 0)},
         FolderCase{"LinkToARecording",
                    [](const TempDir& d) {
                      WriteRecording(d.File("target.bin"));
@@ -289,7 +290,7 @@ INSTANTIATE_TEST_SUITE_P(
                    [](const TempDir& d) {
                      return std::vector<Matcher<std::string>>{Converted(d.File("link.avi"))};
                    },
-                   {.converted = 1}},
+                   Summary(1, 0)},
         FolderCase{"NotARecordingAmongRecordings",
                    [](const TempDir& d) {
                      WriteRecording(d.File("a.raw"));
@@ -297,12 +298,12 @@ INSTANTIATE_TEST_SUITE_P(
                      WriteRecording(d.File("c.raw"));
                    },
                    [](const TempDir& d) {
-                     return std::vector<Matcher<std::string>>{
-                         Converted(d.File("c.avi")), StartsWith(Failed(d.File("b.avi"))),
-                         Converted(d.File("a.avi"))};
+                     return std::vector<Matcher<std::string>>{Converted(d.File("c.avi")),
+                                                              StartsWith(Failed(d.File("b.avi"))),
+                                                              Converted(d.File("a.avi"))};
                    },
-                   {.converted = 2, .failed = 1}}),
-    [](const testing::TestParamInfo<FolderCase>& info) { return info.param.name; });
+                   Summary(2, 1)}),
+    [](const testing::TestParamInfo<FolderCase>& param) { return param.param.name; });
 
 TEST_F(BatchDriverTest, FolderThatCannotBeListedGetsOneFailureLine) {
   WriteRecording(m_dir.File("cam1.raw"));
@@ -350,8 +351,8 @@ TEST_F(BatchDriverTest, AbandonCutsTheFileInHandShortAndTouchesTheInterfaceNoMor
   EXPECT_EQ(summary.converted, 1);
   EXPECT_EQ(summary.failed + summary.skipped, 0);
   // a was converted; b left neither an output nor a temporary file.
-  EXPECT_EQ(Names(m_dir.Path()), (std::vector<std::string>{"a.avi", "a.raw", "b.raw", "c.raw",
-                                                            "d.raw", "e.raw"}));
+  EXPECT_EQ(Names(m_dir.Path()),
+            (std::vector<std::string>{"a.avi", "a.raw", "b.raw", "c.raw", "d.raw", "e.raw"}));
 }
 
 TEST_F(BatchDriverTest, AbandonedBeforeItStartsARequestDoesNothing) {

@@ -2,6 +2,7 @@
 // does not change gets ".avi" appended.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "app/output_name.h"
@@ -12,6 +13,8 @@ struct NameCase {
   const char* raw;
   const char* avi;
 };
+
+void PrintTo(const NameCase& c, std::ostream* os) { *os << c.raw; }
 
 class AviPathForTest : public testing::TestWithParam<NameCase> {};
 
@@ -29,12 +32,10 @@ INSTANTIATE_TEST_SUITE_P(
         NameCase{"raw/raw.d/CAM1.RAW", "raw/raw.d/CAM1.RAW.avi"},
         // every occurrence, anywhere in the name, left to right without overlaps
         NameCase{"drawer.raw", "davier.avi"}, NameCase{"rawraw.raw", "aviavi.avi"},
-        NameCase{"a.raw.raw", "a.avi.avi"}, NameCase{"rawr", "avir"},
-        NameCase{"rrawaw", "raviaw"},
+        NameCase{"a.raw.raw", "a.avi.avi"}, NameCase{"rawr", "avir"}, NameCase{"rrawaw", "raviaw"},
         // case-sensitive: no lower-case "raw" leaves the name unchanged, so ".avi" is appended
         NameCase{"CAM1.RAW", "CAM1.RAW.avi"}, NameCase{"Cam1.Raw", "Cam1.Raw.avi"},
-        NameCase{"/data/raw/clip.mp4", "/data/raw/clip.mp4.avi"},
-        NameCase{"clip", "clip.avi"},
+        NameCase{"/data/raw/clip.mp4", "/data/raw/clip.mp4.avi"}, NameCase{"clip", "clip.avi"},
         // hidden files are names like any other
         NameCase{".raw", ".avi"}, NameCase{"/d/.cam.raw", "/d/.cam.avi"},
         NameCase{".hidden", ".hidden.avi"}));

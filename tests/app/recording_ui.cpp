@@ -2,6 +2,45 @@
 
 namespace testing_support {
 
+UiCall Reset() { return UiCall{}; }
+
+UiCall Insert(int index, const std::string& line) {
+  UiCall call;
+  call.kind = UiCall::Kind::kInsert;
+  call.index = index;
+  call.text = line;
+  return call;
+}
+
+UiCall Delete(int index) {
+  UiCall call;
+  call.kind = UiCall::Kind::kDelete;
+  call.index = index;
+  return call;
+}
+
+UiCall Enable() {
+  UiCall call;
+  call.kind = UiCall::Kind::kEnable;
+  return call;
+}
+
+UiCall Message(const std::string& message, const std::string& cause) {
+  UiCall call;
+  call.kind = UiCall::Kind::kMessage;
+  call.text = message;
+  call.cause = cause;
+  return call;
+}
+
+UiCall Progress(uint64_t consumed, uint64_t total) {
+  UiCall call;
+  call.kind = UiCall::Kind::kProgress;
+  call.consumed = consumed;
+  call.total = total;
+  return call;
+}
+
 void PrintTo(const UiCall& call, std::ostream* os) {
   switch (call.kind) {
     case UiCall::Kind::kReset:
@@ -52,11 +91,11 @@ void RecordingUi::DeleteString(int index) {
 void RecordingUi::EnableButtons() { m_calls.push_back(Enable()); }
 
 void RecordingUi::ShowMessage(const std::string& message, const std::string& cause) {
-  m_calls.push_back({UiCall::Kind::kMessage, 0, message, cause});
+  m_calls.push_back(Message(message, cause));
 }
 
 void RecordingUi::ShowProgress(uint64_t consumed, uint64_t total) {
-  m_calls.push_back({UiCall::Kind::kProgress, 0, "", "", consumed, total});
+  m_calls.push_back(Progress(consumed, total));
 }
 
 std::vector<UiCall> RecordingUi::ListCalls() const {

@@ -16,7 +16,7 @@ namespace testing_support {
 
 struct UiCall {
   enum class Kind { kReset, kInsert, kDelete, kEnable, kMessage, kProgress };
-  Kind kind;
+  Kind kind = Kind::kReset;
   int index = 0;
   std::string text;  // the inserted line, or the message
   std::string cause;
@@ -26,12 +26,12 @@ struct UiCall {
   bool operator==(const UiCall&) const = default;
 };
 
-inline UiCall Reset() { return {UiCall::Kind::kReset}; }
-inline UiCall Insert(int index, const std::string& line) {
-  return {UiCall::Kind::kInsert, index, line};
-}
-inline UiCall Delete(int index) { return {UiCall::Kind::kDelete, index}; }
-inline UiCall Enable() { return {UiCall::Kind::kEnable}; }
+UiCall Reset();
+UiCall Insert(int index, const std::string& line);
+UiCall Delete(int index);
+UiCall Enable();
+UiCall Message(const std::string& message, const std::string& cause);
+UiCall Progress(uint64_t consumed, uint64_t total);
 
 void PrintTo(const UiCall& call, std::ostream* os);
 

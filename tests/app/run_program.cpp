@@ -27,9 +27,9 @@ class Fd {
   Fd(const Fd&) = delete;
   Fd& operator=(const Fd&) = delete;
   int Get() const { return m_fd; }
-  void Reset() {
+  void Reset(int fd = -1) {
     if (m_fd >= 0) ::close(m_fd);
-    m_fd = -1;
+    m_fd = fd;
   }
 
  private:
@@ -89,8 +89,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
     if (::openpty(&masterFd, &slaveFd, nullptr, nullptr, nullptr) != 0) {
       throw std::runtime_error(std::string("openpty: ") + std::strerror(errno));
     }
-    master = Fd(masterFd);
-    slave = Fd(slaveFd);
+    master.Reset(masterFd);
+    slave.Reset(slaveFd);
     posix_spawn_file_actions_adddup2(actions.Get(), slave.Get(), STDERR_FILENO);
   } else {
     posix_spawn_file_actions_addopen(actions.Get(), STDERR_FILENO, errPath.c_str(),
@@ -102,8 +102,8 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program.c_str(), actions.Get(), nullptr, argv.data(),
-                                  environ);
+  const int spawned =
+      posix_spawn(&pid, program.c_str(), actions.Get(), nullptr, argv.data(), environ);
   if (spawned != 0) throw std::runtime_error(program + ": " + std::strerror(spawned));
 
   ProgramRun run;

@@ -1,6 +1,5 @@
 #include "tests/reader/reference_reader.h"
 
-#include <algorithm>
 #include <cstring>
 #include <utility>
 
@@ -84,7 +83,7 @@ bool ReferenceReader::HasBytesLeft(uint64_t n) const {
 
 bool ReferenceReader::ReadExact(uint8_t* pDest, uint64_t n) {
   if (!HasBytesLeft(n)) return false;
-  std::memcpy(pDest, m_file.data() + m_pos, n);
+  if (n > 0) std::memcpy(pDest, m_file.data() + m_pos, n);
   m_pos += n;
   return true;
 }
@@ -100,14 +99,15 @@ bool ReferenceReader::ReadExact(Bytes& dest, uint64_t offset, uint64_t n) {
 // byte 44), auxiliary data from byte 0; a tagged record that is no video record is passed over
 // through the scratch buffer. Sets the byte count a delivery reports, and the I-frame test's
 // result for a video record.
-ReferenceReader::Kind ReferenceReader::ReadRecord(Bytes& dest, uint32_t* pdwCount,
-                                                  bool* pbIFrame) {
+ReferenceReader::Kind ReferenceReader::ReadRecord(Bytes& dest, uint32_t* pdwCount, bool* pbIFrame) {
   *pdwCount = 0;
   *pbIFrame = false;
   if (Layout() == MP4_LAYOUT_TAGGED) {
     if (!ReadExact(m_tagRec, sizeof m_tagRec)) return Kind::kFailed;
     const uint32_t dwLength = Le32(m_tagRec + 8);
-    if (!IsTagVideo(m_tagRec)) return ReadExact(m_scratch, 0, dwLength) ? Kind::kOther : Kind::kFailed;
+    if (!IsTagVideo(m_tagRec)) {
+      return ReadExact(m_scratch, 0, dwLength) ? Kind::kOther : Kind::kFailed;
+    }
     if (!ReadExact(dest, 0, dwLength)) return Kind::kFailed;
     *pbIFrame = dwLength >= 20 && IsGovStartCode(&dest[16]);
     *pdwCount = dwLength;
@@ -241,7 +241,7 @@ uint32_t ReferenceReader::GetPrevIFrame(Bytes& buffer, uint32_t* pdwDataType) {
     if (bIFrame) ++dwIFrames;
     if (dwIFrames == t) {
       if (buffer.size() < dwCount) buffer.resize(dwCount);
-      std::copy_n(m_scratch.begin(), dwCount, buffer.begin());
+      if (dwCount > 0) std::memcpy(buffer.data(), m_scratch.data(), dwCount);
       *pdwDataType = Layout() == MP4_LAYOUT_TAGGED ? MP4_DATA_TAG_VIDEO : MP4_DATA_UD_VIDEO;
       m_nIFrameNo = t;
       m_nFrameNo = 0;
