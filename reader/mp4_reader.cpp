@@ -144,42 +144,40 @@ uint32_t CMP4File::GetNextIFrame(FrameDest dest, uint32_t* pdwDataType) {
 }
 
 uint32_t CMP4File::ReadNext(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly) {
+  const uint32_t layout = m_pHeader->Layout();
+  if (layout != MP4_LAYOUT_TAGGED && layout != MP4_LAYOUT_USERDATA) {
+    return EndWithNone(pdwDataType);
+  }
   try {
-    switch (m_pHeader->Layout()) {
-      case MP4_LAYOUT_TAGGED:
-        return ReadNextTagged(dest, pdwDataType, bIFrameOnly);
-      case MP4_LAYOUT_USERDATA:
-        return ReadNextUserData(dest, pdwDataType, bIFrameOnly);
-      default:
+    for (;;) {
+      if (!m_pFile->IsOpen()) return EndWithNone(pdwDataType);
+      // The I-frame search has no end test of its own: its next header read fails instead.
+      if (!bIFrameOnly && m_pFile->Position() >= m_pFile->Length()) {
         return EndWithNone(pdwDataType);
+      }
+      WaitWhileBusy();
+      uint32_t dwCount = 0;
+      const Outcome outcome = layout == MP4_LAYOUT_TAGGED
+                                  ? ReadTaggedRecord(dest, bIFrameOnly, &dwCount, pdwDataType)
+                                  : ReadUserDataRecord(dest, bIFrameOnly, &dwCount, pdwDataType);
+      if (outcome == Outcome::kDelivered) return dwCount;
+      if (outcome == Outcome::kFailed) return EndWithNone(pdwDataType);
     }
   } catch (...) {  // file errors, and a Growable destination that cannot grow
     return EndWithNone(pdwDataType);
   }
 }
 
-uint32_t CMP4File::ReadNextTagged(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly) {
-  for (;;) {
-    if (!m_pFile->IsOpen()) return EndWithNone(pdwDataType);
-    // The I-frame search has no end test of its own: its next header read fails instead.
-    if (!bIFrameOnly && m_pFile->Position() >= m_pFile->Length()) return EndWithNone(pdwDataType);
-    WaitWhileBusy();
-    if (!ReadExact(m_pTagRec.get(), sizeof(MP4TAGRECORD))) return EndWithNone(pdwDataType);
-    if (m_pTagRec->IsVideo()) {
-      uint32_t dwCount = 0;
-      switch (DeliverTaggedVideo(dest, bIFrameOnly, &dwCount, pdwDataType)) {
-        case Outcome::kDelivered:
-          return dwCount;
-        case Outcome::kFailed:
-          return EndWithNone(pdwDataType);
-        case Outcome::kPassedOver:
-          continue;
-      }
-    }
-    const uint32_t n = m_pTagRec->Length();
-    if (!HasBytesLeft(n)) return EndWithNone(pdwDataType);
-    Skip(n);
-  }
+// One record of the tagged layout: a video record is delivered (or, by the I-frame search,
+// passed over when it is no I-frame); any other record is passed over.
+CMP4File::Outcome CMP4File::ReadTaggedRecord(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                                             uint32_t* pdwDataType) {
+  if (!ReadExact(m_pTagRec.get(), sizeof(MP4TAGRECORD))) return Outcome::kFailed;
+  if (m_pTagRec->IsVideo()) return DeliverTaggedVideo(dest, bIFrameOnly, pdwCount, pdwDataType);
+  const uint32_t n = m_pTagRec->Length();
+  if (!HasBytesLeft(n)) return Outcome::kFailed;
+  Skip(n);
+  return Outcome::kPassedOver;
 }
 
 // The record header is in m_pTagRec. Reads the payload and delivers it, unless it is passed
@@ -198,40 +196,27 @@ CMP4File::Outcome CMP4File::DeliverTaggedVideo(FrameDest& dest, bool bIFrameOnly
   return Outcome::kDelivered;
 }
 
-uint32_t CMP4File::ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly) {
-  for (;;) {
-    if (!m_pFile->IsOpen()) return EndWithNone(pdwDataType);
-    if (!bIFrameOnly && m_pFile->Position() >= m_pFile->Length()) return EndWithNone(pdwDataType);
-    WaitWhileBusy();
-    if (!ReadExact(m_pUdRec.get(), sizeof(MP4UDRECORD))) return EndWithNone(pdwDataType);
-    if (m_pUdRec->IsVideo()) {
-      uint32_t dwCount = 0;
-      switch (DeliverUdVideo(dest, bIFrameOnly, &dwCount, pdwDataType)) {
-        case Outcome::kDelivered:
-          return dwCount;
-        case Outcome::kFailed:
-          return EndWithNone(pdwDataType);
-        case Outcome::kPassedOver:
-          continue;
-      }
-    }
-    if (m_pUdRec->IsAux()) {
-      if (!ReadExact(m_pAuxLen.get(), 4)) return EndWithNone(pdwDataType);
-      const uint32_t dwAuxLength = platform::LoadLe32(m_pAuxLen.get());
-      if (!HasBytesLeft(dwAuxLength)) return EndWithNone(pdwDataType);
-      if (bIFrameOnly) {
-        Skip(dwAuxLength);
-        continue;
-      }
-      const size_t room = dest.Prepare(dwAuxLength);
-      const size_t take = std::min<size_t>(room, dwAuxLength);
-      if (!ReadExact(dest.Data(), take)) return EndWithNone(pdwDataType);
-      Skip(dwAuxLength - take);
-      *pdwDataType = MP4_DATA_UD_AUX;
-      return dwAuxLength;
-    }
-    // Eight bytes that are no record header: consumed; the next eight are tried.
+// One 8-byte unit of the user-data layout: a video record as in the tagged layout; an
+// auxiliary record delivered (passed over by the I-frame search); anything else consumed, so
+// that the next eight bytes are tried.
+CMP4File::Outcome CMP4File::ReadUserDataRecord(FrameDest& dest, bool bIFrameOnly,
+                                               uint32_t* pdwCount, uint32_t* pdwDataType) {
+  if (!ReadExact(m_pUdRec.get(), sizeof(MP4UDRECORD))) return Outcome::kFailed;
+  if (m_pUdRec->IsVideo()) return DeliverUdVideo(dest, bIFrameOnly, pdwCount, pdwDataType);
+  if (!m_pUdRec->IsAux()) return Outcome::kPassedOver;
+  if (!ReadExact(m_pAuxLen.get(), 4)) return Outcome::kFailed;
+  const uint32_t dwAuxLength = platform::LoadLe32(m_pAuxLen.get());
+  if (!HasBytesLeft(dwAuxLength)) return Outcome::kFailed;
+  if (bIFrameOnly) {
+    Skip(dwAuxLength);
+    return Outcome::kPassedOver;
   }
+  const size_t take = std::min<size_t>(dest.Prepare(dwAuxLength), dwAuxLength);
+  if (!ReadExact(dest.Data(), take)) return Outcome::kFailed;
+  Skip(dwAuxLength - take);
+  *pdwDataType = MP4_DATA_UD_AUX;
+  *pdwCount = dwAuxLength;
+  return Outcome::kDelivered;
 }
 
 // The record is in m_pUdRec. Reads the frame header and the data; as DeliverTaggedVideo.

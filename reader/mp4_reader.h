@@ -95,11 +95,14 @@ class CMP4File {
   bool ReadFrameData(FrameDest& dest, size_t offset, uint32_t n, size_t markOffset,
                      bool bOnlyIFrame, bool* pbIFrame);
   uint32_t ReadNext(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly);
-  uint32_t ReadNextTagged(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly);
-  uint32_t ReadNextUserData(FrameDest& dest, uint32_t* pdwDataType, bool bIFrameOnly);
   void CountDelivered(bool bIFrame);
 
+  // What reading one record came to.
   enum class Outcome { kDelivered, kPassedOver, kFailed };
+  Outcome ReadTaggedRecord(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                           uint32_t* pdwDataType);
+  Outcome ReadUserDataRecord(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
+                             uint32_t* pdwDataType);
   Outcome DeliverTaggedVideo(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
                              uint32_t* pdwDataType);
   Outcome DeliverUdVideo(FrameDest& dest, bool bIFrameOnly, uint32_t* pdwCount,
