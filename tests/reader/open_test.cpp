@@ -221,6 +221,25 @@ TEST(Open, TimeOfAFrameIgnoresTheBytesBetweenItsTimeBytes) {
   EXPECT_EQ(rec.Reader().Info().StartTime(), 0x04030201u);
 }
 
+TEST(Open, LastIFrameIsFoundWhereverItStandsAgainstTheSearchBlocks) {
+  // The search reads 1 MiB blocks backwards from 60 bytes before the end. Place the last
+  // I-frame so that its record header starts `k` bytes below a block's first byte: for k of
+  // 1 to 7 its tag lies across two blocks.
+  constexpr uint64_t kBlock = 1 << 20;
+  for (const uint64_t k : {0u, 1u, 4u, 7u, 8u}) {
+    SCOPED_TRACE(k);
+    RecordingBuilder b(17);
+    b.IFrame(111, 40);
+    const uint64_t iframeRecord = 12 + 16 + 40;
+    // From the I-frame's record to the end: the I-frame, one P-frame, the trailer.
+    const uint64_t distance = 60 + kBlock + k;
+    b.PFrame(222, distance - iframeRecord - 28 - 56);
+    ASSERT_EQ(b.Build().size() - 64, distance);
+    OpenRecording rec(b);
+    EXPECT_EQ(rec.Reader().Info().EndTime(), 111u);
+  }
+}
+
 TEST(Open, IFramesLargerThanTheScratchBufferStillGiveTheTimes) {
   for (uint32_t layout : {17u, 34u}) {
     SCOPED_TRACE(layout);
