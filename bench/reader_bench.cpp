@@ -43,6 +43,8 @@ void* OpenOrSkip(benchmark::State& state, const Recording& r) {
 }
 
 double Bytes(uint64_t n) { return static_cast<double>(n); }
+// Memory grown from `base` to `now`; 0 when it shrank meanwhile.
+uint64_t Growth(uint64_t now, uint64_t base) { return now > base ? now - base : 0; }
 
 // Open and close; the open scans for the first and the last I-frame.
 void Open(benchmark::State& state, const Recording& r) {
@@ -57,7 +59,7 @@ void Open(benchmark::State& state, const Recording& r) {
   // The bytes the last-I-frame search covers: from the last I-frame, or without one from the
   // start, up to the end of the file.
   state.counters["search_bytes"] = Bytes(r.survey.fileBytes - r.survey.lastAnchorOffset);
-  state.counters["peak_rss_delta"] = Bytes(bench::PeakResidentBytes() - base);
+  state.counters["peak_rss_delta"] = Bytes(Growth(bench::PeakResidentBytes(), base));
 }
 
 // The first repositioning to the last group: a walk over every record before it.
@@ -123,19 +125,19 @@ void Footprint(benchmark::State& state, const Recording& r) {
     const bool peakReset = bench::ResetPeak();
     void* h = OpenOrSkip(state, r);
     if (h == nullptr) return;
-    const uint64_t openPeak = bench::PeakResidentBytes() - base;
+    const uint64_t openPeak = Growth(bench::PeakResidentBytes(), base);
     // The open's search block is freed by now; trimmed, its pages cannot hide the index.
     bench::ReleaseFreedMemory();
-    const uint64_t openHeld = bench::ResidentBytes() - base;
+    const uint64_t openHeld = Growth(bench::ResidentBytes(), base);
     const uint64_t openAllocated = bench::AllocatedBytes();
     // No group lies beyond the last: the walk meets every record and fails at the end.
     MP4FileSetCurrentPos(h, r.survey.groups + 1, 0);
-    const uint64_t walkPeak = bench::PeakResidentBytes() - base;
+    const uint64_t walkPeak = Growth(bench::PeakResidentBytes(), base);
     bench::ReleaseFreedMemory();
-    const uint64_t walkHeld = bench::ResidentBytes() - base;
-    const uint64_t indexAllocated = bench::AllocatedBytes() - openAllocated;
+    const uint64_t walkHeld = Growth(bench::ResidentBytes(), base);
+    const uint64_t indexAllocated = Growth(bench::AllocatedBytes(), openAllocated);
     MP4FileClose(h);
-    const uint64_t index = walkHeld > openHeld ? walkHeld - openHeld : 0;
+    const uint64_t index = Growth(walkHeld, openHeld);
     state.counters["peak_reset"] = peakReset ? 1 : 0;
     state.counters["open_peak"] = Bytes(openPeak);
     state.counters["open_held"] = Bytes(openHeld);

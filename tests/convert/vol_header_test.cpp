@@ -257,8 +257,8 @@ TEST(VolHeaderDecoding, EncodersFramesDecodeAlikeBehindOurHeader) {
     const std::optional<VolHeader> ours =
         VolHeaderForRecording(encode.code, encode.rate, encode.width, encode.height);
     ASSERT_TRUE(ours);
-    Bytes spliced(ours->begin(), ours->end());
-    spliced.insert(spliced.end(), rest.begin(), rest.end());
+    Bytes spliced(ours->size() + rest.size());
+    std::copy(rest.begin(), rest.end(), std::copy(ours->begin(), ours->end(), spliced.begin()));
     testing_support::WriteFileBytes(dir.File("spliced.m4v"), spliced);
 
     const std::vector<std::string> want = testing_support::DecodedFrameMd5s(stream);
