@@ -131,7 +131,9 @@ int ConvertRawToAvi(const char* pszAviFile, const char* pszRawFile, const Conver
 
     for (;;) {
       if (cancelled()) return Fail(pWhy, std::string(pszAviFile) + ": conversion cancelled");
-      const uint32_t dwCount = reader->GetNextFrame(FrameDest::Growable(frame, 0), &dwDataType);
+      // Auxiliary records are dropped, so their data is not even read.
+      const uint32_t dwCount =
+          reader->GetNextFrame(FrameDest::Growable(frame, 0).WithoutAuxData(), &dwDataType);
       progress();
       if (dwDataType == MP4_DATA_NONE) break;
       if (dwDataType == MP4_DATA_UD_AUX || dwCount == 0) continue;

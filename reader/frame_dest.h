@@ -26,6 +26,14 @@ class FrameDest {
     return FrameDest(nullptr, 0, &buffer, offset);
   }
 
+  // For a caller that drops auxiliary records: their data is passed over by seeking instead
+  // of being read (an auxiliary record may claim up to 4 GiB); the record is still reported,
+  // with its type and byte count, and the destination's content is then undefined.
+  FrameDest WithoutAuxData() && {
+    m_auxData = false;
+    return *this;
+  }
+
   // Makes room for `size` bytes and returns how many of them fit (all, unless Bounded).
   // May throw std::bad_alloc for a Growable destination.
   size_t Prepare(size_t size) {
@@ -33,6 +41,8 @@ class FrameDest {
     if (m_growable->size() < m_offset + size) m_growable->resize(m_offset + size);
     return size;
   }
+  // As Prepare, for the data of an auxiliary record.
+  size_t PrepareAux(size_t size) { return m_auxData ? Prepare(size) : 0; }
   uint8_t* Data() { return m_growable ? m_growable->data() + m_offset : m_data; }
 
  private:
@@ -43,4 +53,5 @@ class FrameDest {
   size_t m_capacity;
   std::vector<uint8_t>* m_growable;
   size_t m_offset;
+  bool m_auxData = true;
 };

@@ -211,7 +211,7 @@ CMP4File::Outcome CMP4File::ReadUserDataRecord(FrameDest& dest, bool bIFrameOnly
     Skip(dwAuxLength);
     return Outcome::kPassedOver;
   }
-  const size_t take = std::min<size_t>(dest.Prepare(dwAuxLength), dwAuxLength);
+  const size_t take = std::min<size_t>(dest.PrepareAux(dwAuxLength), dwAuxLength);
   if (!ReadExact(dest.Data(), take)) return Outcome::kFailed;
   Skip(dwAuxLength - take);
   *pdwDataType = MP4_DATA_UD_AUX;

@@ -55,7 +55,9 @@ std::optional<RecordingInfo> ReadRecordingInfo(const std::string& path, std::str
   std::vector<uint8_t> buffer;
   for (;;) {
     uint32_t dwDataType = MP4_DATA_NONE;
-    const uint32_t dwCount = reader->GetNextFrame(FrameDest::Growable(buffer, 0), &dwDataType);
+    // Only counted: auxiliary data, which may claim up to 4 GiB, is not read.
+    const uint32_t dwCount =
+        reader->GetNextFrame(FrameDest::Growable(buffer, 0).WithoutAuxData(), &dwDataType);
     if (dwDataType == MP4_DATA_NONE) break;
     delivered += StoredSize(dwDataType, dwCount);
     if (dwDataType == MP4_DATA_UD_AUX) {
