@@ -18,21 +18,21 @@ namespace {
 // The layout, in dialog units.
 constexpr QSize kDialogSize{403, 201};
 
-struct ControlSpec {
+struct ControlTemplate {
   int id;
   const char* name;
   QRect rect;
 };
 
-constexpr ControlSpec kFolder{1, "Folder", {346, 159, 50, 16}};
-constexpr ControlSpec kExit{2, "Exit", {346, 178, 50, 16}};
-constexpr ControlSpec kProgress{1000, "Progress", {7, 7, 329, 187}};
-constexpr ControlSpec kSingleFile{1001, "SingleFile", {346, 140, 50, 14}};
+constexpr ControlTemplate kFolder{1, "Folder", {346, 159, 50, 16}};
+constexpr ControlTemplate kExit{2, "Exit", {346, 178, 50, 16}};
+constexpr ControlTemplate kProgress{1000, "Progress", {7, 7, 329, 187}};
+constexpr ControlTemplate kSingleFile{1001, "SingleFile", {346, 140, 50, 14}};
 
-void Place(QWidget& control, const ControlSpec& spec, DialogBaseUnits base) {
-  control.setObjectName(QString::fromLatin1(spec.name));
-  control.setProperty("controlId", spec.id);
-  control.setGeometry(MapDialogRect(spec.rect, base));
+void Place(QWidget& control, const ControlTemplate& item, DialogBaseUnits base) {
+  control.setObjectName(QString::fromLatin1(item.name));
+  control.setProperty("controlId", item.id);
+  control.setGeometry(MapDialogRect(item.rect, base));
 }
 
 }  // namespace
