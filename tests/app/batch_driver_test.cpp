@@ -43,15 +43,7 @@ using testing_support::WriteRecording;
 
 using Lines = std::vector<std::string>;
 
-// The names in `folder`, to see that nothing is left behind.
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
+constexpr auto Names = testing_support::FileNames;
 
 // Works in `folder` while it lives.
 class CurrentFolder {

@@ -18,8 +18,8 @@
 namespace testing_support {
 // Readable failure output: position, size, key flag and the first bytes.
 void PrintTo(const AviSample& s, std::ostream* os) {
-  *os << "{pos " << s.position << ", " << s.bytes.size() << " bytes, " << (s.keyFrame ? "key" : "delta")
-      << ", starts";
+  *os << "{pos " << s.position << ", " << s.bytes.size() << " bytes, "
+      << (s.keyFrame ? "key" : "delta") << ", starts";
   for (size_t i = 0; i < std::min<size_t>(s.bytes.size(), 24); ++i) {
     *os << ' ' << std::hex << int{s.bytes[i]} << std::dec;
   }
@@ -92,14 +92,7 @@ class Convert : public testing::Test {
   }
   std::string Avi(const std::string& name = "cam1.avi") { return m_dir.File(name); }
   // Files left in the folder, temporary files included.
-  std::vector<std::string> Listing() const {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(m_dir.Path())) {
-      names.push_back(e.path().filename().string());
-    }
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> Listing() const { return testing_support::FileNames(m_dir.Path()); }
 
   testing_support::TempDir m_dir;
 };

@@ -117,7 +117,7 @@ testing::AssertionResult NothingOrCompleteAvi(const std::string& path, const Sam
 
 testing::AssertionResult NoTemporaries(const fs::path& folder) {
   std::vector<std::string> left;
-  for (const std::string& name : Names(folder)) {
+  for (const std::string& name : testing_support::FileNames(folder)) {
     if (name.starts_with('.') && name.ends_with(".part")) left.push_back(name);
   }
   if (left.empty()) return testing::AssertionSuccess();
@@ -138,20 +138,11 @@ testing::AssertionResult HoldsBytes(const std::string& path, const Bytes& bytes)
          << ", first difference at byte " << (diff.first - now.begin());
 }
 
-std::vector<std::string> Names(const fs::path& folder) {
-  std::vector<std::string> names;
-  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
-    names.push_back(entry.path().filename().string());
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 std::vector<std::string> TemporariesOf(const std::string& finalPath) {
   const fs::path final(finalPath);
   const std::string prefix = "." + final.filename().string() + ".";
   std::vector<std::string> found;
-  for (const std::string& name : Names(final.parent_path())) {
+  for (const std::string& name : testing_support::FileNames(final.parent_path())) {
     if (name.starts_with(prefix) && name.ends_with(".part")) found.push_back(name);
   }
   return found;

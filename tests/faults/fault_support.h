@@ -21,6 +21,7 @@
 #include "convert/vol_header.h"
 #include "tests/app/run_program.h"
 #include "tests/support/avi_reader.h"
+#include "tests/support/temp_dir.h"
 #include "tools/recording/recording_builder.h"
 
 namespace faults {
@@ -50,8 +51,6 @@ testing::AssertionResult NoTemporaries(const fs::path& folder);
 // `path` holds exactly `bytes`.
 testing::AssertionResult HoldsBytes(const std::string& path, const Bytes& bytes);
 
-// The names in `folder`, sorted.
-std::vector<std::string> Names(const fs::path& folder);
 // The temporary files of `finalPath` beside it.
 std::vector<std::string> TemporariesOf(const std::string& finalPath);
 

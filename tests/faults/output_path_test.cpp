@@ -77,7 +77,7 @@ TEST_F(OutputPath, ReadOnlyFolderRefusesTheOutputAndKeepsWhatIsThere) {
     fs::permissions(ro / "cam.raw", fs::perms::owner_read | fs::perms::owner_write |
                                         fs::perms::group_read | fs::perms::others_read);
     if (withPrevious) testing_support::WriteFileBytes((ro / "cam.avi").string(), previous);
-    const Lines names = Names(ro);
+    const Lines names = testing_support::FileNames(ro);
     fs::permissions(ro, fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                             fs::perms::group_exec | fs::perms::others_read |
                             fs::perms::others_exec);
@@ -94,7 +94,7 @@ TEST_F(OutputPath, ReadOnlyFolderRefusesTheOutputAndKeepsWhatIsThere) {
                 testing::ElementsAre(
                     AllOf(StartsWith(std::string("ro/cam.avi") + kFailedSuffix),
                           HasSubstr("cannot create a temporary file in ro: Permission denied"))));
-    EXPECT_EQ(Names(ro), names) << "nothing written, nothing removed";
+    EXPECT_EQ(testing_support::FileNames(ro), names) << "nothing written, nothing removed";
     EXPECT_TRUE(HoldsBytes((ro / "cam.raw").string(), m_recording));
     if (withPrevious) {
       EXPECT_TRUE(HoldsBytes((ro / "cam.avi").string(), previous));
@@ -121,7 +121,7 @@ TEST_F(OutputPath, FolderInTheOutputsPlaceIsRefused) {
   fs::create_directory(m_dir.File("out"));
   fs::create_directory_symlink("out", m_dir.File("linked"));
   fs::create_directory(m_dir.File("cam.avi"));
-  const Lines names = Names(m_dir.Path());
+  const Lines names = testing_support::FileNames(m_dir.Path());
 
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -137,7 +137,7 @@ TEST_F(OutputPath, FolderInTheOutputsPlaceIsRefused) {
     EXPECT_EQ(run.exitStatus, 1);
     EXPECT_THAT(SplitLines(run.err), testing::ElementsAre(AllOf(StartsWith(shown + kFailedSuffix),
                                                                 HasSubstr(c.reason))));
-    EXPECT_EQ(Names(m_dir.Path()), names);
+    EXPECT_EQ(testing_support::FileNames(m_dir.Path()), names);
     for (const char* folder : {"out", "cam.avi"}) {
       EXPECT_TRUE(fs::is_empty(m_dir.File(folder))) << folder << " was written into";
     }
@@ -152,7 +152,7 @@ TEST_F(OutputPath, RecordingItselfIsRefusedUnderEverySpelling) {
   fs::create_symlink("link.avi", m_dir.File("chain.avi"));
   fs::create_hard_link(m_dir.File("cam.raw"), m_dir.File("hard.avi"));
   fs::create_directory_symlink(".", m_dir.File("here"));
-  const Lines names = Names(m_dir.Path());
+  const Lines names = testing_support::FileNames(m_dir.Path());
 
   const std::vector<std::string> spellings = {
       "cam.raw",      "./cam.raw", m_dir.File("cam.raw"), "sub/../cam.raw",
@@ -171,7 +171,7 @@ TEST_F(OutputPath, RecordingItselfIsRefusedUnderEverySpelling) {
                 testing::ElementsAre(AllOf(StartsWith(output + kFailedSuffix),
                                            HasSubstr("is the recording itself"))));
     EXPECT_TRUE(HoldsBytes(m_dir.File("cam.raw"), m_recording));
-    EXPECT_EQ(Names(m_dir.Path()), names);
+    EXPECT_EQ(testing_support::FileNames(m_dir.Path()), names);
     EXPECT_TRUE(fs::is_symlink(m_dir.File("link.avi")));
   }
 }
@@ -208,7 +208,7 @@ TEST_F(OutputPath, KeepingExistingFilesSkipsTheRecordingNamedAsItsOutput) {
   EXPECT_EQ(run.exitStatus, 0) << run.err;
   EXPECT_EQ(SplitLines(run.out), (Lines{kBannerLine, std::string("cam.raw") + kSkippedSuffix}));
   EXPECT_TRUE(HoldsBytes(m_dir.File("cam.raw"), m_recording));
-  EXPECT_EQ(Names(m_dir.Path()), Lines{"cam.raw"});
+  EXPECT_EQ(testing_support::FileNames(m_dir.Path()), Lines{"cam.raw"});
 }
 
 }  // namespace

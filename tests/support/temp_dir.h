@@ -24,6 +24,8 @@ class TempDir {
 };
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+// The names in `folder`, sorted: to see what a test left behind.
+std::vector<std::string> FileNames(const std::filesystem::path& folder);
 void WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes);
 
 }  // namespace testing_support
