@@ -10,6 +10,7 @@
 #include "convert/vol_header.h"
 #include "platform/atomic_file_writer.h"
 #include "platform/avi_writer.h"
+#include "platform/riff_writer.h"
 #include "reader/mp4_reader.h"
 
 namespace {
@@ -19,10 +20,6 @@ using platform::AVIIF_KEYFRAME;
 // The frame buffer starts at a picture's uncompressed size, but never above this: it grows
 // for any larger record, and a damaged trailer must not make us allocate gigabytes up front.
 constexpr size_t kInitialFrameBufferLimit = size_t{1} << 20;
-
-uint32_t FourCc(const char (&code)[5]) {
-  return platform::LoadLe32(reinterpret_cast<const uint8_t*>(code));
-}
 
 bool HasMarkAt(const std::vector<uint8_t>& buffer, size_t count, size_t at) {
   return count >= at + sizeof(MP4_GOV_START_CODE) &&
@@ -44,8 +41,8 @@ bool SameFile(const char* a, const char* b) {
 // The stream header and format of the recording's picture, in 32-bit arithmetic.
 platform::AviStreamInfo StreamInfo(uint32_t width, uint32_t height, uint32_t rate) {
   platform::AviStreamInfo info{};
-  info.fccType = FourCc("vids");
-  info.fccHandler = FourCc("DX50");
+  info.fccType = platform::MakeFourCc("vids");
+  info.fccHandler = platform::MakeFourCc("DX50");
   info.dwScale = 1001;
   info.dwRate = rate * 1001;
   info.dwSuggestedBufferSize = width * height * 3;
@@ -62,7 +59,7 @@ platform::BitmapInfoHeader Format(uint32_t width, uint32_t height) {
   format.SetHeight(static_cast<int32_t>(height));
   format.SetPlanes(1);
   format.SetBitCount(24);
-  format.SetCompression(FourCc("DX50"));
+  format.SetCompression(platform::MakeFourCc("DX50"));
   format.SetSizeImage(width * height * 3);
   return format;
 }
